@@ -1,0 +1,2 @@
+// Not written yet.
+int main() { return 0; }
