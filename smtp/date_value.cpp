@@ -1,5 +1,7 @@
 #include "date_value.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,15 +23,15 @@ const char* NameAt(const char* const (&names)[N], int index) {
 TextValue FormatDateValue(const platform::LocalMoment& moment) {
   const int offset = moment.utcOffsetMinutes;
   const long long magnitude = std::llabs(offset);
-  // Only names from the tables and numbers go through the format; 128 bytes
-  // hold any int fields.
+  // Only names from the tables and numbers go through the format.
   char text[128];
   const int length = std::snprintf(
       text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02lld%02lld",
       NameAt(kDayNames, moment.weekday), moment.day, NameAt(kMonthNames, moment.month - 1),
       moment.year, moment.hour, moment.minute, moment.second, offset >= 0 ? '+' : '-',
       magnitude / 60, magnitude % 60);
-  return TextValue(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+  if (length <= 0) return {};
+  return TextValue(text, std::min(static_cast<std::size_t>(length), sizeof text - 1));
 }
 
 TextValue FormatDateValue() { return FormatDateValue(platform::CurrentLocalMoment()); }
