@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   python3 python3-aiosmtpd
   fonts-wqy-microhei
+  clang libfuzzer-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
