@@ -9,7 +9,7 @@
 
 // The main window's operations held in memory, for tests of the handlers.
 // Every control starts enabled with an empty text, except 编辑框_smtp端口,
-// which starts with its design text "25".
+// which starts with its text at creation, "25".
 class FakeWindow : public app::WindowOperations {
  public:
   struct ShownBox {
