@@ -254,8 +254,11 @@ int MainWindow::ShowMessageBox(std::string_view text, unsigned style,
   const ButtonSet& buttons = kButtonSets[(style & 0xF) < std::size(kButtonSets) ? style & 0xF : 0];
   for (QMessageBox::StandardButton button : buttons)
     if (button != QMessageBox::NoButton) box.addButton(button);
-  const QMessageBox::StandardButton defaultButton = buttons[(style >> 8) & 3];
-  box.setDefaultButton(defaultButton != QMessageBox::NoButton ? defaultButton : buttons[0]);
+  // The default-button bits name the first to the fourth button; one the box
+  // does not have leaves the first as the default.
+  const std::size_t defaultIndex = (style >> 8) & 3;
+  const bool hasDefault = defaultIndex < buttons.size() && buttons[defaultIndex] != QMessageBox::NoButton;
+  box.setDefaultButton(buttons[hasDefault ? defaultIndex : 0]);
   box.exec();
 
   const QMessageBox::StandardButton clicked = box.standardButton(box.clickedButton());

@@ -362,6 +362,7 @@ struct BoxCase {
   unsigned style;
   std::vector<QMessageBox::StandardButton> buttons;
   QMessageBox::Icon icon;
+  QMessageBox::StandardButton defaultButton;
   QMessageBox::StandardButton press;
   int result;
 };
@@ -374,6 +375,7 @@ TEST_P(MessageBoxTest, ShowsTheButtonsAndIconOfTheStyleWordAndReturnsThePressedO
   std::vector<QMessageBox::StandardButton> buttons;
   QMessageBox::Icon icon{};
   Qt::TextFormat format{};
+  QMessageBox::StandardButton defaultButton{};
   DismissNextBox(
       [&](QMessageBox& box) {
         title = Utf8(box.windowTitle());
@@ -381,6 +383,7 @@ TEST_P(MessageBoxTest, ShowsTheButtonsAndIconOfTheStyleWordAndReturnsThePressedO
         for (QAbstractButton* button : box.buttons()) buttons.push_back(box.standardButton(button));
         icon = box.icon();
         format = box.textFormat();
+        defaultButton = box.standardButton(box.defaultButton());
       },
       expected.press);
   const int result = window.ShowMessageBox("<b>\xc1\xac\xbd\xd3\xb3\xc9\xb9\xa6</b>", expected.style);  // 连接成功
@@ -393,20 +396,24 @@ TEST_P(MessageBoxTest, ShowsTheButtonsAndIconOfTheStyleWordAndReturnsThePressedO
   std::sort(wanted.begin(), wanted.end());
   EXPECT_EQ(buttons, wanted);
   EXPECT_EQ(icon, expected.icon);
+  EXPECT_EQ(defaultButton, expected.defaultButton);
   EXPECT_EQ(result, expected.result);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , MessageBoxTest,
     testing::Values(
-        BoxCase{0, {QMessageBox::Ok}, QMessageBox::NoIcon, QMessageBox::Ok, 0},
-        BoxCase{0x31, {QMessageBox::Ok, QMessageBox::Cancel}, QMessageBox::Warning, QMessageBox::Cancel, 1},
-        BoxCase{0x12, {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore}, QMessageBox::Critical,
-                QMessageBox::Ignore, 4},
-        BoxCase{0x23, {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, QMessageBox::Question,
-                QMessageBox::Yes, 5},
-        BoxCase{0x44, {QMessageBox::Yes, QMessageBox::No}, QMessageBox::Information, QMessageBox::No, 6},
-        BoxCase{5, {QMessageBox::Retry, QMessageBox::Cancel}, QMessageBox::NoIcon, QMessageBox::Retry, 3}));
+        BoxCase{0, {QMessageBox::Ok}, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, 0},
+        BoxCase{0x31, {QMessageBox::Ok, QMessageBox::Cancel}, QMessageBox::Warning, QMessageBox::Ok,
+                QMessageBox::Cancel, 1},
+        BoxCase{0x212, {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore}, QMessageBox::Critical,
+                QMessageBox::Ignore, QMessageBox::Ignore, 4},
+        BoxCase{0x323, {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, QMessageBox::Question,
+                QMessageBox::Yes, QMessageBox::Yes, 5},
+        BoxCase{0x144, {QMessageBox::Yes, QMessageBox::No}, QMessageBox::Information, QMessageBox::No,
+                QMessageBox::No, 6},
+        BoxCase{5, {QMessageBox::Retry, QMessageBox::Cancel}, QMessageBox::NoIcon, QMessageBox::Retry,
+                QMessageBox::Retry, 3}));
 
 TEST_F(WindowTest, MessageBoxTakesAGivenCaption) {
   std::string title;
