@@ -127,6 +127,8 @@ TEST_F(ProfileTest, RefusesWhatOneLineCannotHold) {
       {"line feed in the key", kBefore, "S", "k\nj", "1", kBefore},
       {"equals sign in the key", kBefore, "S", "k=j", "1", kBefore},
       {"bracket in the section", kBefore, "S]", "k", "1", kBefore},
+      {"section ending in a lead byte that would swallow its bracket", kBefore, "S\xD6", "k", "1",
+       kBefore},
       {"empty key", kBefore, "S", " ", "1", kBefore},
       {"empty section", kBefore, "", "k", "1", kBefore},
   };
