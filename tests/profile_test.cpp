@@ -101,6 +101,8 @@ TEST_F(ProfileTest, WritingChangesOnlyTheValueOrAddsOneLine) {
       {"key added to a last line without a break", kFile, "Last", "y", "2",
        ";top comment\n[Other]\nHost = keep\n\n[Mail]  \n; note\n  HOST = old value \nPort=25\n\n"
        "; about Last\n[Last]\nx=1\r\ny=2\r\n"},
+      {"key added to a last line cut between CR and LF", "[S]\r\nx=1\r", "S", "y", "2",
+       "[S]\r\nx=1\r\r\ny=2\r\n"},
       {"section added at the end", kFile, "New", "k", "v",
        ";top comment\n[Other]\nHost = keep\n\n[Mail]  \n; note\n  HOST = old value \nPort=25\n\n"
        "; about Last\n[Last]\nx=1\r\n[New]\r\nk=v\r\n"},

@@ -121,7 +121,8 @@ Location Find(std::string_view text, std::string_view section, std::string_view 
         return where;
       }
       where.sectionEnd = line.next;
-      where.sectionEndHasBreak = line.next > line.contentEnd;
+      // Only an LF ends a line: a file cut between CR and LF has none.
+      where.sectionEndHasBreak = text[line.next - 1] == '\n';
     }
     begin = line.next;
   }
