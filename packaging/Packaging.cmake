@@ -27,6 +27,13 @@ foreach(size 48 256)
     DESTINATION ${mailsender_icon_dir}/${size}x${size}/apps RENAME mailsender.png)
 endforeach()
 
+# The window icon is compiled into the program as well, so that the window has
+# it when the program runs from the build folder or the theme lacks it.
+find_package(Qt6 REQUIRED COMPONENTS Core)
+qt_add_resources(mailsender mailsender_icon
+  PREFIX /icons BASE ${mailsender_packaging_dir}/icons
+  FILES ${mailsender_packaging_dir}/icons/mailsender-256.png)
+
 if(MAILSENDER_BUILD_TESTS)
   add_test(NAME install_check
     COMMAND ${PROJECT_SOURCE_DIR}/tests/install_check.sh
