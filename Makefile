@@ -3,6 +3,7 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 # Seconds each fuzz target runs: `make fuzz` about a minute, `make test` a few.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = $(notdir $(basename $(wildcard fuzz/*_fuzz.cpp)))
@@ -12,7 +13,7 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
 
-.PHONY: all setup configure build run test test-sanitize fuzz clean
+.PHONY: all setup configure build run test test-sanitize fuzz clean install package package-check
 
 all: build
 
@@ -57,3 +58,16 @@ fuzz: setup
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+
+# Installing and packaging need only the program, not the tests.
+install: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	cd $(BUILD) && cpack -G DEB
+
+# As root: installs the package with apt-get, starts it on a virtual display, removes it.
+package-check: package
+	packaging/package_check.sh $(BUILD)
