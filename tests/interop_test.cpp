@@ -2,6 +2,7 @@
 // method, and Chinese mail decoded again by Python's email package.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,8 @@ struct Method {
   const char* name;
   std::vector<std::string> excluded;  // what the server must not offer
 };
+
+void PrintTo(const Method& method, std::ostream* os) { *os << method.name; }
 
 class InteropLoginTest : public ::testing::TestWithParam<Method> {};
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,9 @@ const SendCase kSendCases[] = {
      "queued as 1",
      250},
 };
+
+// gtest shows a case by its name, not its bytes.
+void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
 
 class SendMailTest : public ::testing::TestWithParam<SendCase> {};
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "scripted_server.h"
@@ -151,6 +152,9 @@ const ConnectCase kConnectCases[] = {
     {"HeloRefused", Greeting().Reply("550 bad hello\r\n").Reply(kBye), "", "",
      "HELO {host}\r\nQUIT\r\n", false, "bad hello", false},
 };
+
+// gtest shows a case by its name, not its bytes.
+void PrintTo(const ConnectCase& c, std::ostream* os) { *os << c.name; }
 
 class ConnectDialogueTest : public ::testing::TestWithParam<ConnectCase> {};
 
