@@ -58,7 +58,8 @@ def main():
         if ok:
             with open(auth_log, "a", encoding="ascii") as f:
                 f.write(mechanism + "\n")
-        return AuthResult(success=ok)
+        # handled=False: aiosmtpd then answers a refusal with its 535.
+        return AuthResult(success=ok, handled=False)
 
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
