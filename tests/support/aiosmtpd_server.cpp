@@ -36,12 +36,16 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Starts argv with stdinFd and stdoutFd as its standard input and output
-// (-1: inherited) and its standard error appended to stderrPath; -1 on failure.
+// (-1: /dev/null and inherited) and its standard error appended to
+// stderrPath; -1 on failure.
 pid_t Spawn(const std::vector<std::string>& argv, int stdinFd, int stdoutFd,
             const std::string& stderrPath) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+  if (stdinFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+  else
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
   posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
                                    O_WRONLY | O_CREAT | O_APPEND, 0600);
