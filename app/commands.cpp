@@ -93,9 +93,11 @@ void OnSendClicked(WindowOperations& window) {
                      window.GetText(Control::编辑框_收件邮箱), window.GetText(Control::编辑框_发信账号));
   if (failure.empty()) {
     Report(window, "发送成功");
-  } else {
-    Report(window, "发送失败：" + failure);
+    return;
   }
+  TextValue report = "发送失败：";
+  report += failure;
+  Report(window, report);
 }
 
 }  // namespace app
