@@ -18,3 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # One self-contained .exe per program: the compiler's runtime and the
 # winpthreads library are linked in, so nothing but Windows' own DLLs is needed.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Test programs run under Wine, in a Wine setup of the build folder's own.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh
+    ${CMAKE_BINARY_DIR}/wine)
