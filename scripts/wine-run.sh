@@ -24,7 +24,8 @@ if [ ! -e "$state/ready" ]; then
   (
     flock 9
     if [ ! -e "$state/ready" ]; then
-      mkdir -p "$HOME" "$LOCPATH"
+      # A Desktop folder of its own: Wine links the prefix's desktop to it.
+      mkdir -p "$HOME/Desktop" "$LOCPATH"
       localedef -i zh_CN -f UTF-8 "$LOCPATH/zh_CN.UTF-8" 2>/dev/null || true
       DISPLAY= "${zh[@]}" wineboot -i >/dev/null 2>&1
       # Under Xvfb without a window manager, managed windows make every hide
