@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "text_codec.h"
+
 // windows.h maps the name onto its A/W pair; this file defines the portable one.
 #undef SetFileAttributes
 
@@ -12,7 +14,8 @@ bool SetFileAttributes(const std::string& fileName, unsigned attributes) {
                                kAttributeArchive);
   // An empty set has its own name on Windows.
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
-  return SetFileAttributesA(fileName.c_str(), wanted) != 0;
+  // The name arrives in UTF-8 (see desktop_folder.cpp).
+  return SetFileAttributesA(Utf8ToGbk(fileName).c_str(), wanted) != 0;
 }
 
 }  // namespace platform
