@@ -1,8 +1,9 @@
 # Every target sets up what it needs on a Debian 12 machine: missing packages, configuration, build.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all setup configure build run test clean windows-setup windows-configure windows test-windows
+.PHONY: all setup configure build run test clean install package package-check windows-setup windows-configure windows test-windows
 
 all: build
 
@@ -43,3 +44,16 @@ test-windows: windows
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD)
+
+# Installing and packaging need only the program, not the tests.
+install: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	cd $(BUILD) && cpack -G DEB
+
+# As root: installs the package with apt-get, starts it on a virtual display, removes it.
+package-check: package
+	packaging/package_check.sh $(BUILD)

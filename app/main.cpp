@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -40,6 +41,8 @@ int main(int, char** argv) {
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication application(qtArgc, qtArgv);
+  // The installed theme icon, or the copy built into the program.
+  QApplication::setWindowIcon(QIcon::fromTheme("mailsender", QIcon(":/icons/mailsender-256.png")));
 
   MainWindow window({app::LoadSettings, app::SaveSettings, app::OnConnectClicked, app::OnSendClicked});
   if (!window.Start()) {

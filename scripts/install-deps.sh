@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   python3 python3-aiosmtpd
   fonts-wqy-microhei
+  desktop-file-utils
+  dpkg-dev file
 )
 # Another build names its own packages: make windows.
 [ $# -eq 0 ] || packages=("$@")
