@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <limits>
+
 #include "text_codec.h"
 
 using app::Control;
@@ -144,6 +146,9 @@ MainWindow::MainWindow(const app::WindowHandlers& handlers)
       case Kind::kLineEdit:
       case Kind::kPasswordEdit: {
         auto* edit = new QLineEdit(text, this);
+        // No limit of the box's own: Qt's default of 32,767 characters would
+        // silently cut a long subject or recipient list.
+        edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setCursorPosition(0);
         if (design.kind == Kind::kPasswordEdit) {
           // Created after the box, so destroyed after it among the window's children.

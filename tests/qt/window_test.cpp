@@ -327,6 +327,10 @@ TEST_F(WindowTest, SetTextReplacesTheWholeTextAndTheEmptyTextEmpties) {
     EXPECT_EQ(window.GetText(box), "second");
     window.SetText(box, "");
     EXPECT_EQ(window.GetText(box), "");
+    // No box cuts a long text (a line edit's own default limit is 32,767).
+    const TextValue longText(100000, 'x');
+    window.SetText(box, longText);
+    EXPECT_EQ(window.GetText(box), longText);
   }
 }
 
