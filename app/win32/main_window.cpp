@@ -41,7 +41,14 @@ constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
 constexpr wchar_t kWindowClass[] = L"MailSenderMainWindow";
 constexpr char kDefaultCaption[] = "信息：";
 
-int Index(Control control) { return static_cast<int>(control); }
+constexpr int Index(Control control) { return static_cast<int>(control); }
+
+constexpr bool InEnumOrder() {
+  for (int i = 0; i < app::kControlCount; ++i)
+    if (Index(kDesign[i].control) != i) return false;
+  return true;
+}
+static_assert(InEnumOrder(), "kDesign is indexed by the control");
 
 struct ClassAndStyle {
   const wchar_t* className;
@@ -126,6 +133,7 @@ bool MainWindow::Create(HINSTANCE instance) {
 }
 
 void MainWindow::Start() {
+  started_ = true;
   if (handlers_.created != nullptr) handlers_.created(*this);
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
@@ -239,8 +247,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       RestoreFocus();
       return 0;
     case WM_DESTROY:
-      // The controls still exist and hold their texts here.
-      if (!destroyedEventRaised_) {
+      // The controls still exist and hold their texts here. A window that
+      // never started (its creation failed) saves nothing.
+      if (started_ && !destroyedEventRaised_) {
         destroyedEventRaised_ = true;
         if (handlers_.willBeDestroyed != nullptr) handlers_.willBeDestroyed(*this);
       }

@@ -55,5 +55,6 @@ class MainWindow final : public app::WindowOperations {
   HWND lastFocus_ = nullptr;  // the control to give the focus back on activation
   HCURSOR restoreCursor_ = nullptr;
   bool busyPointer_ = false;
+  bool started_ = false;  // the created event has been raised
   bool destroyedEventRaised_ = false;
 };
