@@ -13,7 +13,8 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
 
-.PHONY: all setup configure build run test test-sanitize fuzz soak clean install package package-check
+.PHONY: all setup configure build run test test-sanitize fuzz soak clean install package package-check \
+	windows-setup windows-configure windows test-windows
 
 all: build
 
@@ -62,8 +63,28 @@ soak: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target mailsender_soak -- --no-print-directory
 	$(BUILD)/soak/mailsender_soak 5000
 
+# The native Windows program, cross-built with mingw-w64, and its tests under Wine.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest locales \
+  wine wine64 xvfb xdotool fonts-wqy-microhei python3 python3-aiosmtpd
+
+windows-setup:
+	@scripts/install-deps.sh $(WINDOWS_PACKAGES)
+
+windows-configure: windows-setup
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+windows: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	@echo "Built $(WINDOWS_BUILD)/mailsender.exe"
+
+test-windows: windows
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) -- --no-print-directory
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)
 
 # Installing and packaging need only the program, not the tests.
 install: configure
