@@ -7,57 +7,27 @@
 // text.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QTimer>
 
 #include <array>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "commands.h"
 #include "file_fixtures.h"
 #include "header_encoding.h"
-#include "main_window.h"
 #include "scripted_server.h"
-#include "settings_file.h"
-#include "smtp_session.h"
 #include "text_codec.h"
+#include "window_driver.h"
 
 namespace {
 
 using app::Control;
 using test_support::Script;
 using test_support::ScriptedServer;
-
-// Presses OK on every message box as soon as it is up, keeping its text.
-class BoxDismisser {
- public:
-  BoxDismisser() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      texts_.push_back(box->text().toStdString());
-      if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
-        ok->click();
-      } else {
-        box->reject();
-      }
-    });
-    timer_.start(5);
-  }
-  std::vector<std::string> Take() { return std::exchange(texts_, {}); }
-
- private:
-  QTimer timer_;
-  std::vector<std::string> texts_;
-};
 
 // The text goes in as a user's paste does: through the clipboard.
 void Paste(QWidget* widget, const QString& text) {
@@ -251,30 +221,29 @@ class BadInputTest : public testing::TestWithParam<BadInput> {
 TEST_P(BadInputTest, NothingInjectedReachesTheServer) {
   const BadInput& input = GetParam();
   ScriptedServer server(ServerScript(input));
-  BoxDismisser boxes;
+  const auto texts = [](const std::vector<test_support::WindowDriver::Report>& reports) {
+    std::vector<std::string> shown;
+    for (const auto& report : reports) shown.push_back(report.text);
+    return shown;
+  };
   {
-    MainWindow window({app::LoadSettings, app::SaveSettings, app::OnConnectClicked, app::OnSendClicked});
-    ASSERT_TRUE(window.Start());
-    const auto box = [&](Control control) { return window.ControlWidget(control); };
+    test_support::WindowDriver driver;
+    const auto box = [&](Control control) { return driver.Window().ControlWidget(control); };
     // The message first: a huge paste takes longer than the server waits
     // for a client's next line.
     Paste(box(Control::编辑框_标题), input.subject);
     Paste(box(Control::编辑框_内容), input.body);
     Paste(box(Control::编辑框_收件邮箱), input.recipients);
     // Nothing typed or pasted is lost on the way into the boxes.
-    ASSERT_EQ(window.GetText(Control::编辑框_标题), Gbk(input.subject));
-    ASSERT_EQ(window.GetText(Control::编辑框_收件邮箱).size(), Gbk(input.recipients).size());
+    ASSERT_EQ(driver.Window().GetText(Control::编辑框_标题), Gbk(input.subject));
+    ASSERT_EQ(driver.Window().GetText(Control::编辑框_收件邮箱).size(), Gbk(input.recipients).size());
     Paste(box(Control::编辑框_SMTP地址), input.server);
     Paste(box(Control::编辑框_smtp端口), input.port.arg(server.Port()));
     Paste(box(Control::编辑框_发信账号), input.account);
     Paste(box(Control::编辑框_发信密码), input.password);
-    static_cast<QAbstractButton*>(box(Control::按钮_登陆邮箱))->click();
-    ASSERT_EQ(boxes.Take(), std::vector<std::string>{"连接成功可以开始发送邮件"});
-    static_cast<QAbstractButton*>(box(Control::按钮1))->click();
-    EXPECT_EQ(boxes.Take(), std::vector<std::string>{input.shown});
-    window.close();
-  }
-  smtp::ProcessSession().Disconnect();
+    ASSERT_EQ(texts(driver.Press(Control::按钮_登陆邮箱)), std::vector<std::string>{"连接成功可以开始发送邮件"});
+    EXPECT_EQ(texts(driver.Press(Control::按钮1)), std::vector<std::string>{input.shown});
+  }  // the window closes, and so does the session
 
   const std::string received = server.Received();
   const Dialogue dialogue = Parse(received);
