@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test clean
+.PHONY: all setup configure build run test bench clean
 
 all: build
 
@@ -21,5 +21,9 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Release build of bench/ in its own folder, measured beside its peers.
+bench:
+	@BENCH_BUILD=build-bench bench/run.sh
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-bench
