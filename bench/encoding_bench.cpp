@@ -6,15 +6,14 @@
 // RANDOM_FILE holds the bytes Base64Encode is measured on (the run script
 // hands the same file to coreutils base64).
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <benchmark/benchmark.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -31,7 +30,8 @@ std::string randomBytes;
 // GBK text of exactly length bytes, made only of double-byte characters so
 // that no cut divides one.
 std::string ChineseText(std::size_t length) {
-  const std::string sentence = "邮件发送器把标题和正文编码成七位文本，再经由简单邮件传输协议送到服务器。";
+  const std::string sentence =
+      "邮件发送器把标题和正文编码成七位文本，再经由简单邮件传输协议送到服务器。";
   std::string text;
   while (text.size() < length) text += sentence;
   text.resize(length & ~std::size_t{1});
@@ -174,9 +174,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s RANDOM_FILE [benchmark flags]\n", argv[0]);
     return 2;
   }
-  std::ifstream file(argv[1], std::ios::binary);
-  randomBytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (randomBytes.empty()) {
+  std::ifstream file(argv[1], std::ios::binary | std::ios::ate);
+  randomBytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0)));
+  file.seekg(0);
+  if (randomBytes.empty() ||
+      !file.read(randomBytes.data(), static_cast<std::streamsize>(randomBytes.size()))) {
     std::fprintf(stderr, "%s: no bytes to encode\n", argv[1]);
     return 2;
   }

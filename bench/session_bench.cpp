@@ -40,7 +40,8 @@ double Now() {
 // GBK lines of exactly size bytes (size even), built in place: the caller
 // holds the one copy.
 TextValue Body(std::size_t size) {
-  const std::string line = "这是性能测试的正文，每一行都是同样的中文句子，直到正文达到要求的长度为止。\r\n";
+  const std::string line =
+      "这是性能测试的正文，每一行都是同样的中文句子，直到正文达到要求的长度为止。\r\n";
   TextValue body;
   body.reserve(size);
   while (body.size() + line.size() <= size) body += line;
@@ -145,8 +146,7 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "messages")
     return SendMessages(static_cast<int>(number(1)), static_cast<int>(number(2)), number(3));
   if (args.size() == 5 && args[0] == "login" && number(4) > 0)
-    return MeasureLogin(static_cast<int>(number(1)), args[2], args[3],
-                        static_cast<int>(number(4)));
+    return MeasureLogin(static_cast<int>(number(1)), args[2], args[3], static_cast<int>(number(4)));
   if (args.size() == 3 && args[0] == "large")
     return SendLarge(static_cast<int>(number(1)), number(2));
   return Usage();
