@@ -1,4 +1,5 @@
 #pragma once
+#include <QFont>
 #include <QWidget>
 
 #include <array>
@@ -15,9 +16,15 @@ class MainWindow : public QWidget, public app::WindowOperations {
   ~MainWindow() override;
 
   // Raises the created event, then shows the window centred and focused.
-  void Start();
+  // False when the window cannot be created; the created event is then not
+  // raised.
+  bool Start();
 
   QWidget* ControlWidget(app::Control control) const;
+
+  // The font of the window and its message boxes, small enough for the
+  // narrowest labels ("内容：" in 32 pixels) at the fixed layout.
+  static QFont ControlFont();
 
   TextValue GetText(app::Control editBox) const override;
   void SetText(app::Control editBox, std::string_view text) override;
@@ -28,11 +35,15 @@ class MainWindow : public QWidget, public app::WindowOperations {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  bool focusNextPrevChild(bool next) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Runs a clicked handler under the busy pointer.
+  void RunClickHandler(app::WindowHandler handler);
+  void EndBusyPointer();
+
   app::WindowHandlers handlers_;
   std::array<QWidget*, app::kControlCount> controls_{};
   bool destroyedEventRaised_ = false;
+  bool busyPointer_ = false;
 };

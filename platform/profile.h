@@ -16,7 +16,10 @@ std::string ReadProfileString(const std::string& fileName, std::string_view sect
 
 // Sets key in section to value, adding the section or key when missing and
 // keeping every other byte of the file. The file is replaced as a whole or not
-// at all, and never readable by others. False when it could not be written.
+// at all, and never readable by others (mode 0600). False when it could not
+// be written: a read-only file, something other than a file at the name, or
+// a name or value that one line cannot hold (a line break, "]" in the section
+// name, "=" in the key name) is not written.
 bool WriteProfileString(const std::string& fileName, std::string_view section,
                         std::string_view key, std::string_view value);
 

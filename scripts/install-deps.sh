@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev
   python3 python3-aiosmtpd
   fonts-wqy-microhei
+  desktop-file-utils
+  dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do
