@@ -82,6 +82,7 @@ def wait_for_port(port, process):
 
 def measure(command, stdout=subprocess.PIPE):
     """Runs command once; its wall seconds, peak resident KiB and output."""
+    command = [str(argument) for argument in command]
     started = time.perf_counter()
     process = subprocess.Popen(command, stdout=stdout)
     output = process.stdout.read().decode() if stdout == subprocess.PIPE else ""
@@ -89,7 +90,7 @@ def measure(command, stdout=subprocess.PIPE):
     wall = time.perf_counter() - started
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
-        sys.exit(f"{' '.join(map(str, command))} ended with code {process.returncode}")
+        sys.exit(f"{' '.join(command)} ended with code {process.returncode}")
     return wall, usage.ru_maxrss, output
 
 
@@ -116,7 +117,7 @@ def encoding_results(build, encoding_bench, random_path):
     with open(os.path.join(build, "encoding.log"), "w") as console:
         subprocess.run([encoding_bench, random_path, f"--benchmark_repetitions={REPEATS}",
                         f"--benchmark_out={out}", "--benchmark_out_format=json"],
-                       stdout=console, check=True)
+                       stdout=console, stderr=console, check=True)
     with open(out) as file:
         runs = [run for run in json.load(file)["benchmarks"] if run["run_type"] == "iteration"]
     best = {}
@@ -145,7 +146,7 @@ def machine():
             if line.startswith("model name"):
                 cpu = line.split(":", 1)[1].strip()
                 break
-    return f"{os.cpu_count()} CPUs (nproc {len(os.sched_getaffinity(0))}), {cpu}"
+    return f"nproc {len(os.sched_getaffinity(0))}, {cpu}"
 
 
 def row(name, ours, peer, theirs, ratio, goal):
