@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all setup configure build run test bench clean install package package-check
+.PHONY: all setup configure build run test bench clean install package package-check windows-setup windows-configure windows test-windows
 
 all: build
 
@@ -26,8 +26,28 @@ test: build
 bench:
 	@BENCH_BUILD=build-bench bench/run.sh
 
+# The native Windows program, cross-built with mingw-w64, and its tests under Wine.
+WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest locales \
+  wine wine64 xvfb xdotool fonts-wqy-microhei python3 python3-aiosmtpd
+
+windows-setup:
+	@scripts/install-deps.sh $(WINDOWS_PACKAGES)
+
+windows-configure: windows-setup
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+windows: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target mailsender -- --no-print-directory
+	@echo "Built $(WINDOWS_BUILD)/mailsender.exe"
+
+test-windows: windows
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) -- --no-print-directory
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) build-bench
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-bench
 
 # Installing and packaging need only the program, not the tests.
 install: configure

@@ -2,7 +2,8 @@
 # a prefix, and how CPack turns that into mailsender_<version>_<arch>.deb.
 # Only what is named here is installed; the libraries and test programs of the
 # build have no install rules.
-if(NOT TARGET mailsender)
+# The Debian package is the Linux build's; the Windows build is one .exe.
+if(WIN32 OR NOT TARGET mailsender)
   return()
 endif()
 

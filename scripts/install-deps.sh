@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, and nothing when all are there.
+# Installs the Debian packages that building and testing need (or those named
+# as arguments), and nothing when all are there.
 set -eu
 packages=(
   cmake g++ make pkg-config
@@ -10,6 +11,8 @@ packages=(
   desktop-file-utils
   dpkg-dev file
 )
+# Another build names its own packages: make windows.
+[ $# -eq 0 ] || packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -24,9 +28,33 @@ constexpr Control kPort = Control::编辑框_smtp端口;
 constexpr Control kAccount = Control::编辑框_发信账号;
 constexpr Control kPassword = Control::编辑框_发信密码;
 
+// The file's only attribute is hidden: on POSIX, mode 0600. (Wine reports
+// the archive attribute on every file, so it is not looked at.)
+bool HiddenAlone(const std::string& file) {
+#ifdef _WIN32
+  const int attributes = FileAttributes(file);
+  return attributes != -1 && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY |
+                                            FILE_ATTRIBUTE_SYSTEM)) == FILE_ATTRIBUTE_HIDDEN;
+#else
+  return FileMode(file) == 0600;
+#endif
+}
+
+// Whether the file holds exactly the bytes written. Wine's profile writer
+// trims the blanks around a value and writes the whole file anew (CR LF line
+// ends, blank lines dropped); the POSIX writer and, by its documentation,
+// Windows' own keep both, so there the bytes are checked.
+bool ProfileWriterKeepsBytes() {
+#ifdef _WIN32
+  return !RunningUnderWine();
+#else
+  return true;
+#endif
+}
+
 class SettingsFileTest : public testing::Test {
  protected:
-  SettingsFileTest() { EXPECT_EQ(mkdir(Desktop().c_str(), 0700), 0); }
+  SettingsFileTest() { EXPECT_TRUE(std::filesystem::create_directory(Desktop())); }
 
   std::string Desktop() const { return home_.Path() + "/Desktop"; }
   std::string File() const { return Desktop() + "/" + Utf8(u8"邮件发送配置.ini"); }
@@ -79,9 +107,11 @@ TEST_F(SettingsFileTest, SaveWritesTheBoxesByteForByteAndMakesTheFilePrivate) {
   FakeWindow window;
   Type(window, "smtp.qq.com", "", "  我的 账号 ", "\"p=w;d\"");
   app::SaveSettings(window);
-  EXPECT_EQ(ReadFileBytes(File()),
-            "[邮箱配置]\r\nSMTP地址=smtp.qq.com\r\nSMTP端口=\r\n账号=  我的 账号 \r\n密码=\"p=w;d\"\r\n");
-  EXPECT_EQ(FileMode(File()), 0600);
+  if (ProfileWriterKeepsBytes()) {
+    EXPECT_EQ(ReadFileBytes(File()),
+              "[邮箱配置]\r\nSMTP地址=smtp.qq.com\r\nSMTP端口=\r\n账号=  我的 账号 \r\n密码=\"p=w;d\"\r\n");
+  }
+  EXPECT_TRUE(HiddenAlone(File()));
   EXPECT_EQ(FolderEntries(Desktop()), std::vector<std::string>{Utf8(u8"邮件发送配置.ini")});
   // Read back with the profile meanings: blanks trimmed, one pair of quotes gone.
   EXPECT_EQ(Loaded(), (std::vector<std::string>{"smtp.qq.com", "", "我的 账号", "p=w;d"}));
@@ -99,11 +129,36 @@ TEST_F(SettingsFileTest, SaveKeepsEverythingElseOfTheFile) {
   FakeWindow window;
   Type(window, "new", "25", "a@b", "secret");
   app::SaveSettings(window);
+  if (!ProfileWriterKeepsBytes()) {
+    EXPECT_EQ(Loaded(), (std::vector<std::string>{"new", "25", "a@b", "secret"}));
+    return;
+  }
   EXPECT_EQ(ReadFileBytes(File()),
             "; 我的配置\n[其他]\n密码=other\n\n[邮箱配置]\n; keep\nSMTP地址 =new\nx=1\n"
             "SMTP端口=25\r\n账号=a@b\r\n密码=secret\r\n\n[last]\ny=2\n");
 }
 
+#ifdef _WIN32
+// Whatever attributes the file had, every close leaves it hidden alone. (A
+// read-only file is not written on Windows; Wine run as root writes it, so
+// only the second close's values are checked.)
+TEST_F(SettingsFileTest, FileIsHiddenAloneAfterEveryClose) {
+  for (const DWORD before : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_HIDDEN,
+                             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE,
+                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN}) {
+    ASSERT_TRUE(WriteFileBytes(File(), "[邮箱配置]\r\n"));
+    ASSERT_TRUE(SetFileAttributesW(std::filesystem::u8path(File()).c_str(), before));
+    FakeWindow window;
+    Type(window, "a", "b", "c", "d");
+    app::SaveSettings(window);
+    EXPECT_TRUE(HiddenAlone(File())) << std::hex << before << ": " << FileAttributes(File());
+    app::SaveSettings(window);
+    EXPECT_TRUE(HiddenAlone(File())) << std::hex << before;
+    EXPECT_EQ(Loaded(), (std::vector<std::string>{"a", "b", "c", "d"}));
+    SetFileAttributesW(std::filesystem::u8path(File()).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+}
+#else
 TEST_F(SettingsFileTest, FileIsOwnerOnlyAfterEveryClose) {
   for (const mode_t before : {0644, 0666, 0600}) {
     ASSERT_TRUE(WriteFileBytes(File(), "[邮箱配置]\r\n"));
@@ -126,7 +181,7 @@ TEST_F(SettingsFileTest, ReadOnlyFileIsKeptThenMadeHiddenOnly) {
   Type(window, "a", "b", "c", "d");
   app::SaveSettings(window);
   EXPECT_EQ(ReadFileBytes(File()), before);
-  EXPECT_EQ(FileMode(File()), 0600);
+  EXPECT_TRUE(HiddenAlone(File()));
   app::SaveSettings(window);
   EXPECT_EQ(Loaded(), (std::vector<std::string>{"a", "b", "c", "d"}));
 }
@@ -144,6 +199,8 @@ TEST_F(SettingsFileTest, FailedWritesKeepTheOldFile) {
   EXPECT_EQ(FolderEntries(Desktop()), std::vector<std::string>{Utf8(u8"邮件发送配置.ini")});
 }
 
+#endif  // _WIN32
+
 TEST_F(SettingsFileTest, CorruptFileLoadsAndSavesWithoutLoss) {
   std::mt19937 random(11);
   std::string junk(64 * 1024, '\0');
@@ -155,7 +212,9 @@ TEST_F(SettingsFileTest, CorruptFileLoadsAndSavesWithoutLoss) {
   Type(window, "a", "b", "c", "d");
   app::SaveSettings(window);
   EXPECT_EQ(Loaded(), (std::vector<std::string>{"a", "b", "c", "d"}));
-  EXPECT_EQ(ReadFileBytes(File()).compare(0, junk.size(), junk), 0);
+  if (ProfileWriterKeepsBytes()) {
+    EXPECT_EQ(ReadFileBytes(File()).compare(0, junk.size(), junk), 0);
+  }
 }
 
 TEST_F(SettingsFileTest, ProfileValueSkipsLeadingControlBytesAndBlankNames) {
@@ -178,6 +237,35 @@ TEST_F(SettingsFileTest, ProfileValueSkipsLeadingControlBytesAndBlankNames) {
   }
 }
 
+#ifdef _WIN32
+// The folder the shell reports, at each access: a separator is added unless
+// the path ends in one, also after a double-byte character whose trail byte is
+// a backslash (乗 is 0x81 0x5C in code page 936).
+TEST(DesktopFolderTest, FolderFromTheShellEndsInOneSeparator) {
+  const std::string names[] = {"Desktop", Utf8(u8"桌面"), Utf8(u8"乗")};
+  for (const std::string& name : names) {
+    const TempHome home;
+    const std::string folder = home.Path() + "\\" + name;
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(folder)));
+    // TempHome pointed the shell at Desktop; point it at this folder instead.
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                            0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    const std::wstring value = std::filesystem::u8path(folder).wstring();
+    RegSetValueExW(key, L"Desktop", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    EXPECT_EQ(platform::DesktopFolder(), folder + "\\") << name;
+    const std::string file = folder + "\\" + Utf8(u8"邮件发送配置.ini");
+    EXPECT_EQ(app::SettingsPath(), file) << name;
+    FakeWindow window;
+    window.SetText(kAccount, "user");
+    app::SaveSettings(window);
+    EXPECT_TRUE(HiddenAlone(file)) << name;
+  }
+}
+#else
 void MakeFolder(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path; }
 
 void WriteUserDirs(const std::string& configFolder, const std::string& lines) {
@@ -270,5 +358,7 @@ TEST(DesktopFolderTest, FolderComesFromUserDirsThenDesktopThenHome) {
     EXPECT_EQ(FileMode(file), 0600) << c.name;
   }
 }
+
+#endif  // _WIN32
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <sys/types.h>
 
 #include <string>
@@ -40,14 +42,22 @@ std::string ReadFileBytes(const std::string& path);
 // Replaces the file's content; false when it could not be written.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
+#ifdef _WIN32
+// The Windows attributes of the file; -1 when there is none.
+int FileAttributes(const std::string& path);
+// True when the program runs under Wine rather than Windows.
+bool RunningUnderWine();
+#else
 // The permission bits of the file itself (a link is not followed); -1 when
 // there is none.
 int FileMode(const std::string& path);
+#endif
 // The names in a folder, sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 // The bytes of a UTF-8 literal, for file names in a GBK-compiled test.
 std::string Utf8(std::u8string_view text);
 
+#ifndef _WIN32
 // While it lives, no file of this process can grow beyond bytes: a write past
 // that fails with EFBIG (its signal is ignored), even for root.
 class FileSizeLimit {
@@ -61,3 +71,4 @@ class FileSizeLimit {
   rlimit saved_{};
   void (*savedHandler_)(int) = nullptr;
 };
+#endif  // _WIN32
