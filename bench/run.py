@@ -46,6 +46,7 @@ def start(command, **options):
 
 
 def stop_children():
+    """Ends every process the run started that is still running."""
     for process in children:
         if process.poll() is None:
             process.terminate()
@@ -84,7 +85,7 @@ def measure(command, stdout=subprocess.PIPE):
     """Runs command once; its wall seconds, peak resident KiB and output."""
     command = [str(argument) for argument in command]
     started = time.perf_counter()
-    process = subprocess.Popen(command, stdout=stdout)
+    process = start(command, stdout=stdout)
     output = process.stdout.read().decode() if stdout == subprocess.PIPE else ""
     _, status, usage = os.wait4(process.pid, 0)
     wall = time.perf_counter() - started
