@@ -86,7 +86,10 @@ def measure(command, stdout=subprocess.PIPE):
     command = [str(argument) for argument in command]
     started = time.perf_counter()
     process = start(command, stdout=stdout)
-    output = process.stdout.read().decode() if stdout == subprocess.PIPE else ""
+    output = ""
+    if stdout == subprocess.PIPE:
+        with process.stdout:
+            output = process.stdout.read().decode()
     _, status, usage = os.wait4(process.pid, 0)
     wall = time.perf_counter() - started
     process.returncode = os.waitstatus_to_exitcode(status)
