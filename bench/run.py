@@ -56,6 +56,8 @@ def stop_children():
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+        if process.stdout:
+            process.stdout.close()
 
 
 def stop_on_signal(number, frame):
