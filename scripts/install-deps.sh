@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   python3 python3-aiosmtpd
   fonts-wqy-microhei
+  xvfb xdotool
   desktop-file-utils
   dpkg-dev file
 )

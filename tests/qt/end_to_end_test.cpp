@@ -2,22 +2,17 @@
 // process's session, against a scripted SMTP server on loopback.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "aiosmtpd_server.h"
 #include "file_fixtures.h"
-#include "main_window.h"
 #include "scripted_server.h"
-#include "settings_file.h"
 #include "smtp_session.h"
-#include "text_codec.h"
+#include "window_driver.h"
 
 namespace {
 
@@ -25,69 +20,23 @@ using app::Control;
 using test_support::Script;
 using test_support::ScriptedServer;
 
-constexpr Control kConnectionControls[] = {Control::编辑框_SMTP地址, Control::编辑框_smtp端口,
-                                           Control::编辑框_发信账号, Control::编辑框_发信密码,
-                                           Control::按钮_登陆邮箱};
-
-// A box the window showed: its text, and whether the connection boxes were
-// still enabled while it was on the screen.
-struct Report {
-  std::string text;  // UTF-8
-  bool connectionBoxesEnabled;
-};
-
 class EndToEnd : public testing::Test {
  protected:
-  void SetUp() override {
-    window_.Start();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
-  }
-  void TearDown() override {
-    window_.close();
-    smtp::ProcessSession().Disconnect();
-  }
-
-  void Type(Control box, const char* utf8) { window_.SetText(box, platform::Utf8ToGbk(utf8)); }
-  std::string Text(Control box) const { return platform::GbkToUtf8(window_.GetText(box)); }
-
   void TypeConnection(int port, const char* account = "zhang@example.com") {
-    Type(Control::编辑框_SMTP地址, "127.0.0.1");
-    Type(Control::编辑框_smtp端口, std::to_string(port).c_str());
-    Type(Control::编辑框_发信账号, account);
-    Type(Control::编辑框_发信密码, "secret");
+    driver_.Type(Control::编辑框_SMTP地址, "127.0.0.1");
+    driver_.Type(Control::编辑框_smtp端口, std::to_string(port));
+    driver_.Type(Control::编辑框_发信账号, account);
+    driver_.Type(Control::编辑框_发信密码, "secret");
   }
   void TypeMessage() {
-    Type(Control::编辑框_标题, "周报");
-    Type(Control::编辑框_内容, "第一行\n第二行");
-    Type(Control::编辑框_收件邮箱, "li@example.com");
-  }
-
-  // Presses a button and answers every box it shows with OK.
-  std::vector<Report> Press(Control button) {
-    std::vector<Report> reports;
-    QTimer answer;
-    answer.setInterval(5);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      bool enabled = true;
-      for (Control control : kConnectionControls) enabled = enabled && window_.IsDisabled(control) == 0;
-      reports.push_back({box->text().toStdString(), enabled});
-      box->button(QMessageBox::Ok)->click();
-    });
-    answer.start();
-    QTest::mouseClick(static_cast<QAbstractButton*>(window_.ControlWidget(button)), Qt::LeftButton);
-    return reports;
-  }
-
-  bool Connected() const {
-    for (Control control : kConnectionControls)
-      if (window_.IsDisabled(control) != 1) return false;
-    return true;
+    driver_.Type(Control::编辑框_标题, "周报");
+    driver_.Type(Control::编辑框_内容, "第一行\n第二行");
+    driver_.Type(Control::编辑框_收件邮箱, "li@example.com");
   }
 
   TempHome home_;  // before the window: its created event reads the settings
-  MainWindow window_{{app::LoadSettings, app::SaveSettings, app::OnConnectClicked, app::OnSendClicked}};
+  test_support::WindowDriver driver_;
+  MainWindow& window_ = driver_.Window();
 };
 
 // The greeting and an EHLO answer without AUTH: the session opens at once.
@@ -104,12 +53,12 @@ Script& Transaction(Script& script) {
 TEST_F(EndToEnd, FirstRunWithoutSettingsFailsToConnectAtOnce) {
   for (Control box : {Control::编辑框_SMTP地址, Control::编辑框_smtp端口, Control::编辑框_发信账号,
                       Control::编辑框_发信密码})
-    EXPECT_EQ(Text(box), "") << static_cast<int>(box);
+    EXPECT_EQ(driver_.Text(box), "") << static_cast<int>(box);
 
-  const auto reports = Press(Control::按钮_登陆邮箱);
+  const auto reports = driver_.Press(Control::按钮_登陆邮箱);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "连接失败 请检查！");
-  for (Control control : kConnectionControls) EXPECT_EQ(window_.IsDisabled(control), 0);
+  EXPECT_EQ(driver_.LockedControls(), 0);
 }
 
 TEST_F(EndToEnd, SendBeforeConnectReachesNoServer) {
@@ -117,7 +66,7 @@ TEST_F(EndToEnd, SendBeforeConnectReachesNoServer) {
   TypeConnection(server.Port());
   TypeMessage();
 
-  const auto reports = Press(Control::按钮1);
+  const auto reports = driver_.Press(Control::按钮1);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "请先连接邮箱");
   EXPECT_EQ(server.Connections(), 0u);
@@ -131,11 +80,11 @@ TEST_F(EndToEnd, ConnectThenSendAcceptedMail) {
   TypeConnection(server.Port(), "张三 <zhang@example.com>");
   TypeMessage();
 
-  auto reports = Press(Control::按钮_登陆邮箱);
+  auto reports = driver_.Press(Control::按钮_登陆邮箱);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "连接成功可以开始发送邮件");
   EXPECT_TRUE(reports[0].connectionBoxesEnabled) << "locked before the box was dismissed";
-  EXPECT_TRUE(Connected());
+  EXPECT_EQ(driver_.LockedControls(), 5);
 
   // Only the message boxes and the send button take the focus now. The
   // offscreen platform does not give the window back its activation when a
@@ -149,13 +98,13 @@ TEST_F(EndToEnd, ConnectThenSendAcceptedMail) {
     EXPECT_EQ(QApplication::focusWidget(), window_.ControlWidget(next)) << static_cast<int>(next);
   }
 
-  reports = Press(Control::按钮1);
+  reports = driver_.Press(Control::按钮1);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "发送成功");
-  EXPECT_EQ(Text(Control::编辑框_标题), "周报");
-  EXPECT_EQ(Text(Control::编辑框_内容), "第一行\r\n第二行");
-  EXPECT_EQ(Text(Control::编辑框_收件邮箱), "li@example.com");
-  EXPECT_TRUE(Connected());
+  EXPECT_EQ(driver_.Text(Control::编辑框_标题), "周报");
+  EXPECT_EQ(driver_.Text(Control::编辑框_内容), "第一行\r\n第二行");
+  EXPECT_EQ(driver_.Text(Control::编辑框_收件邮箱), "li@example.com");
+  EXPECT_EQ(driver_.LockedControls(), 5);
 
   smtp::ProcessSession().Disconnect();
   const std::string sent = server.Received();
@@ -181,15 +130,15 @@ TEST_F(EndToEnd, RefusedSendSaysWhyAndCanBeSentAgain) {
   ScriptedServer server(std::move(script));
   TypeConnection(server.Port());
   TypeMessage();
-  ASSERT_EQ(Press(Control::按钮_登陆邮箱).size(), 1u);
+  ASSERT_EQ(driver_.Press(Control::按钮_登陆邮箱).size(), 1u);
 
-  auto reports = Press(Control::按钮1);
+  auto reports = driver_.Press(Control::按钮1);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "发送失败：5.1.1 no such user here");
-  EXPECT_TRUE(Connected());
-  EXPECT_EQ(Text(Control::编辑框_标题), "周报");
+  EXPECT_EQ(driver_.LockedControls(), 5);
+  EXPECT_EQ(driver_.Text(Control::编辑框_标题), "周报");
 
-  reports = Press(Control::按钮1);
+  reports = driver_.Press(Control::按钮1);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "发送成功");
 
@@ -213,16 +162,47 @@ TEST_F(EndToEnd, FailedConnectCanBeRetriedWithCorrectedValues) {
   }
   TypeConnection(closedPort);
 
-  auto reports = Press(Control::按钮_登陆邮箱);
+  auto reports = driver_.Press(Control::按钮_登陆邮箱);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "连接失败 请检查！");
-  for (Control control : kConnectionControls) EXPECT_EQ(window_.IsDisabled(control), 0);
+  EXPECT_EQ(driver_.LockedControls(), 0);
 
-  Type(Control::编辑框_smtp端口, std::to_string(server.Port()).c_str());
-  reports = Press(Control::按钮_登陆邮箱);
+  driver_.Type(Control::编辑框_smtp端口, std::to_string(server.Port()));
+  reports = driver_.Press(Control::按钮_登陆邮箱);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].text, "连接成功可以开始发送邮件");
-  EXPECT_TRUE(Connected());
+  EXPECT_EQ(driver_.LockedControls(), 5);
+}
+
+TEST_F(EndToEnd, ConnectsWithAuthLoginAndSendsToARealServer) {
+  test_support::AiosmtpdServer server("tester@example.com", "pass word", {"PLAIN"});
+  ASSERT_TRUE(server.started()) << server.error();
+  driver_.Type(Control::编辑框_SMTP地址, "127.0.0.1");
+  driver_.Type(Control::编辑框_smtp端口, std::to_string(server.port()));
+  driver_.Type(Control::编辑框_发信账号, "tester@example.com");
+  driver_.Type(Control::编辑框_发信密码, "pass word");
+  driver_.Type(Control::编辑框_标题, "中文主题：本周的工作总结与下周的计划安排（请查收）");
+  driver_.Type(Control::编辑框_内容, "第一行\n第二行：测试");
+  driver_.Type(Control::编辑框_收件邮箱, "李四 <li@example.com>; wang@example.com");
+
+  auto reports = driver_.Press(Control::按钮_登陆邮箱);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].text, "连接成功可以开始发送邮件");
+  EXPECT_EQ(server.LoginMethods(), std::vector<std::string>{"LOGIN"});
+
+  reports = driver_.Press(Control::按钮1);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].text, "发送成功");
+
+  ASSERT_EQ(server.MessageCount(), 1);
+  auto mail = server.DecodeMessage(1);
+  EXPECT_EQ(mail["subject"], "中文主题：本周的工作总结与下周的计划安排（请查收）");
+  EXPECT_EQ(mail["body"], "第一行\r\n第二行：测试");
+  EXPECT_EQ(mail["from"], "tester@example.com");
+  EXPECT_EQ(mail["reply_to"], "tester@example.com");
+  EXPECT_EQ(mail["to"], "李四 <li@example.com>, wang@example.com");
+  EXPECT_EQ(mail["mail_from"], "tester@example.com");
+  EXPECT_EQ(mail["rcpt_tos"], "li@example.com,wang@example.com");
 }
 
 }  // namespace
