@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all setup configure build run test clean install package package-check windows-setup windows-configure windows test-windows
+.PHONY: all setup configure build run test bench clean install package package-check windows-setup windows-configure windows test-windows
 
 all: build
 
@@ -21,6 +21,10 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Release build of bench/ in its own folder, measured beside its peers.
+bench:
+	@BENCH_BUILD=build-bench bench/run.sh
 
 # The native Windows program, cross-built with mingw-w64, and its tests under Wine.
 WINDOWS_BUILD ?= build-windows
@@ -43,7 +47,7 @@ test-windows: windows
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-bench
 
 # Installing and packaging need only the program, not the tests.
 install: configure
