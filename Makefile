@@ -13,7 +13,7 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
 
-.PHONY: all setup configure build run test test-sanitize fuzz soak clean install package package-check \
+.PHONY: all setup configure build run test test-sanitize fuzz soak bench clean install package package-check \
 	windows-setup windows-configure windows test-windows
 
 all: build
@@ -66,6 +66,10 @@ soak: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target mailsender_soak -- --no-print-directory
 	$(BUILD)/soak/mailsender_soak 5000
 
+# Release build of bench/ in its own folder, measured beside its peers.
+bench:
+	@BENCH_BUILD=build-bench bench/run.sh
+
 # The native Windows program, cross-built with mingw-w64, and its tests under Wine.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest locales \
@@ -87,7 +91,7 @@ test-windows: windows
 	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD) build-bench
 
 # Installing and packaging need only the program, not the tests.
 install: configure

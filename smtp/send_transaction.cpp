@@ -74,10 +74,18 @@ bool SmtpSession::RunMailTransaction(const MailMessage& mail) {
   if (!SendCommand("DATA\r\n", kSendFailed) || !ReadReply(354)) return resetAndFail();
   // The header is built only now, so its Date is the moment DATA was accepted.
   if (!SendCommand(mail.BuildHeaderBlock(), "发送邮件头失败!") ||
-      !SendCommand(Base64Encode(mail.body, true), "发送邮件内容失败!") ||
+      !SendBody(mail.body) ||
       !SendCommand("\r\n.\r\n", kSendFailed) || !ReadReply(250))
     return resetAndFail();
   return true;
+}
+
+bool SmtpSession::SendBody(std::string_view body) {
+  const platform::ByteBuffer encoded = Base64EncodeBody(body);
+  // The encoding is never empty: a buffer without bytes is memory refused.
+  if (encoded.size() != 0 && channel.SendBytes(encoded.view())) return true;
+  lastErrorText = "发送邮件内容失败!";
+  return false;
 }
 
 bool SmtpSession::SendRecipient(const MailAddress& mailbox) {

@@ -69,6 +69,8 @@ class SmtpSession {
   void CloseFailedSession();
   // One command line; on failure lastErrorText becomes failureText.
   bool SendCommand(std::string_view line, const char* failureText);
+  // The body's base64 lines, encoded once and handed over in one piece.
+  bool SendBody(std::string_view body);
 };
 
 // True when one of the words of list (split at bytes of 32 and below) equals

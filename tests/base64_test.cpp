@@ -100,7 +100,10 @@ std::string DecodeBodyForm(const std::string& text) {
 TEST(Base64Encode, LargeRandomBodyDecodesBack) {
   std::mt19937 random(20251209);
   std::uniform_int_distribution<int> byte(0, 255);
-  for (const std::size_t length : {std::size_t{57 * 1000}, std::size_t{1 << 20} + 1}) {
+  // The last length puts the body's form past the size at which its buffer
+  // is mapped on its own.
+  for (const std::size_t length : {std::size_t{57 * 1000}, std::size_t{1 << 20} + 1,
+                                   std::size_t{3 << 20} + 2}) {
     SCOPED_TRACE(length);
     std::string input(length, '\0');
     for (char& c : input) c = static_cast<char>(byte(random));
@@ -108,6 +111,16 @@ TEST(Base64Encode, LargeRandomBodyDecodesBack) {
     EXPECT_EQ(encoded.size(), Base64EncodedLength(length, true));
     EXPECT_EQ(DecodeBodyForm(encoded), input);
     EXPECT_EQ(Base64Encode(input, false), WithoutLineBreaks(encoded));
+    EXPECT_EQ(Base64EncodeBody(input).view(), encoded);
+  }
+}
+
+TEST(Base64Encode, BodyFormOfEveryTailLength) {
+  std::string input;
+  for (std::size_t length = 0; length <= 2 * 57 + 7; ++length) {
+    SCOPED_TRACE(length);
+    EXPECT_EQ(Base64EncodeBody(input).view(), Base64Encode(input, true));
+    input += static_cast<char>(0xF0 ^ length);
   }
 }
 

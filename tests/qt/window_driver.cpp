@@ -1,5 +1,7 @@
 #include "window_driver.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -25,7 +27,7 @@ constexpr Control kConnectionControls[] = {Control::编辑框_SMTP地址, Contro
 WindowDriver::WindowDriver()
     : window_({app::LoadSettings, app::SaveSettings, app::OnConnectClicked, app::OnSendClicked}) {
   window_.Start();
-  QTest::qWaitForWindowExposed(&window_);
+  if (!QTest::qWaitForWindowExposed(&window_)) ADD_FAILURE() << "the window was not shown";
 }
 
 WindowDriver::~WindowDriver() {

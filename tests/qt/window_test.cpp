@@ -244,7 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "编辑框_内容", "编辑框_收件邮箱", "按钮1", "按钮_登陆邮箱"}},
         TabCase{{Control::编辑框_SMTP地址, Control::编辑框_smtp端口, Control::编辑框_发信账号,
                  Control::编辑框_发信密码, Control::按钮_登陆邮箱},
-                {"编辑框_标题", "编辑框_内容", "编辑框_收件邮箱", "按钮1"}}));
+                {"编辑框_标题", "编辑框_内容", "编辑框_收件邮箱", "按钮1"}}),
+    [](const testing::TestParamInfo<TabCase>& info) {
+      return std::string(info.index == 0 ? "AllEnabled" : "ConnectionLocked");
+    });
 
 class EscapeTest : public WindowTest, public testing::WithParamInterface<Control> {};
 
@@ -262,8 +265,12 @@ TEST_P(EscapeTest, ClosesTheWindowAndRaisesWillBeDestroyedOnceWithTheTextsInPlac
   EXPECT_EQ(seen.destroyed, 1);
 }
 
+constexpr const char* kEscapeCaseNames[] = {"FromTheServerBox", "FromTheBody", "FromTheSendButton"};
 INSTANTIATE_TEST_SUITE_P(, EscapeTest,
-                         testing::Values(Control::编辑框_SMTP地址, Control::编辑框_内容, Control::按钮1));
+                         testing::Values(Control::编辑框_SMTP地址, Control::编辑框_内容, Control::按钮1),
+                         [](const testing::TestParamInfo<Control>& info) {
+                           return std::string(kEscapeCaseNames[info.index]);
+                         });
 
 TEST_F(WindowTest, EscWithAModifierDoesNotClose) {
   StartWindow();
@@ -417,7 +424,8 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{0x144, {QMessageBox::Yes, QMessageBox::No}, QMessageBox::Information, QMessageBox::No,
                 QMessageBox::No, 6},
         BoxCase{5, {QMessageBox::Retry, QMessageBox::Cancel}, QMessageBox::NoIcon, QMessageBox::Retry,
-                QMessageBox::Retry, 3}));
+                QMessageBox::Retry, 3}),
+    [](const testing::TestParamInfo<BoxCase>& info) { return "Style" + std::to_string(info.param.style); });
 
 TEST_F(WindowTest, MessageBoxTakesAGivenCaption) {
   std::string title;
