@@ -73,7 +73,7 @@ bench:
 # The native Windows program, cross-built with mingw-w64, and its tests under Wine.
 WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest locales \
-  wine wine64 xvfb xdotool fonts-wqy-microhei python3 python3-aiosmtpd
+  wine wine64 xvfb xdotool x11-xserver-utils fonts-wqy-microhei python3 python3-aiosmtpd
 
 windows-setup:
 	@scripts/install-deps.sh $(WINDOWS_PACKAGES)

@@ -15,51 +15,16 @@
 #include <limits>
 
 #include "text_codec.h"
+#include "window_design.h"
 
 using app::Control;
 
 namespace {
 
-enum class Kind { kButton, kLabel, kLineEdit, kPasswordEdit, kBodyEdit };
-
-struct ControlDesign {
-  Control control;
-  const char* name;  // the object name, UTF-8
-  Kind kind;
-  int left, top, width, height;
-  const char* text;  // at creation, UTF-8
-};
-
-// The sixteen controls in the order of the enum, within a client area of
-// 424 x 424 pixels.
-constexpr ControlDesign kDesign[app::kControlCount] = {
-    {Control::按钮_登陆邮箱, "按钮_登陆邮箱", Kind::kButton, 368, 16, 48, 24, "登陆"},
-    {Control::按钮1, "按钮1", Kind::kButton, 0, 392, 424, 32, "发送"},
-    {Control::编辑框_收件邮箱, "编辑框_收件邮箱", Kind::kLineEdit, 64, 360, 344, 24, ""},
-    {Control::标签7, "标签7", Kind::kLabel, 16, 360, 48, 24, "收件箱："},
-    {Control::标签6, "标签6", Kind::kLabel, 24, 112, 32, 24, "内容："},
-    {Control::标签5, "标签5", Kind::kLabel, 24, 80, 32, 24, "标题："},
-    {Control::编辑框_内容, "编辑框_内容", Kind::kBodyEdit, 64, 112, 344, 240, ""},
-    {Control::编辑框_标题, "编辑框_标题", Kind::kLineEdit, 64, 80, 344, 24, ""},
-    {Control::标签4, "标签4", Kind::kLabel, 200, 48, 32, 24, "密码："},
-    {Control::标签3, "标签3", Kind::kLabel, 24, 48, 32, 24, "账号："},
-    {Control::标签2, "标签2", Kind::kLabel, 200, 16, 32, 24, "端口："},
-    {Control::标签1, "标签1", Kind::kLabel, 8, 16, 56, 24, "SMTP地址："},
-    {Control::编辑框_smtp端口, "编辑框_smtp端口", Kind::kLineEdit, 240, 16, 120, 24, "25"},
-    {Control::编辑框_发信账号, "编辑框_发信账号", Kind::kLineEdit, 64, 48, 120, 24, ""},
-    {Control::编辑框_发信密码, "编辑框_发信密码", Kind::kPasswordEdit, 240, 48, 120, 24, ""},
-    {Control::编辑框_SMTP地址, "编辑框_SMTP地址", Kind::kLineEdit, 64, 16, 120, 24, ""},
-};
-
-constexpr int kClientWidth = 424;
-constexpr int kClientHeight = 424;
-
-// The design list read from its end, less the labels.
-constexpr Control kFocusOrder[] = {
-    Control::编辑框_SMTP地址, Control::编辑框_发信密码, Control::编辑框_发信账号,
-    Control::编辑框_smtp端口, Control::编辑框_标题,     Control::编辑框_内容,
-    Control::编辑框_收件邮箱, Control::按钮1,           Control::按钮_登陆邮箱,
-};
+using app::ControlDesign;
+using app::ControlKind;
+using app::kControlDesigns;
+using app::kFocusOrder;
 
 // Buttons of a message box by the low four bits of the style word, in the
 // order the box shows them.
@@ -120,13 +85,13 @@ MainWindow::MainWindow(const app::WindowHandlers& handlers)
   // keeps the bar empty.
   setWindowTitle(QStringLiteral(" "));
   setFont(ControlFont());
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(app::kClientWidth, app::kClientHeight);
 
-  for (const ControlDesign& design : kDesign) {
+  for (const ControlDesign& design : kControlDesigns) {
     const QString text = QString::fromUtf8(design.text);
     QWidget* widget = nullptr;
     switch (design.kind) {
-      case Kind::kButton: {
+      case ControlKind::kButton: {
         auto* button = new QPushButton(text, this);
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -136,21 +101,21 @@ MainWindow::MainWindow(const app::WindowHandlers& handlers)
         widget = button;
         break;
       }
-      case Kind::kLabel: {
+      case ControlKind::kLabel: {
         auto* label = new QLabel(text, this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         label->setTextFormat(Qt::PlainText);
         widget = label;
         break;
       }
-      case Kind::kLineEdit:
-      case Kind::kPasswordEdit: {
+      case ControlKind::kLineEdit:
+      case ControlKind::kPasswordEdit: {
         auto* edit = new QLineEdit(text, this);
         // No limit of the box's own: Qt's default of 32,767 characters would
         // silently cut a long subject or recipient list.
         edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setCursorPosition(0);
-        if (design.kind == Kind::kPasswordEdit) {
+        if (design.kind == ControlKind::kPasswordEdit) {
           // Created after the box, so destroyed after it among the window's children.
           auto* style = new AsteriskPasswordStyle;
           style->setParent(this);
@@ -160,7 +125,7 @@ MainWindow::MainWindow(const app::WindowHandlers& handlers)
         widget = edit;
         break;
       }
-      case Kind::kBodyEdit: {
+      case ControlKind::kBodyEdit: {
         auto* edit = new QPlainTextEdit(text, this);
         edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -172,7 +137,7 @@ MainWindow::MainWindow(const app::WindowHandlers& handlers)
     }
     widget->setObjectName(QString::fromUtf8(design.name));
     widget->setGeometry(design.left, design.top, design.width, design.height);
-    if (design.kind != Kind::kLabel) widget->installEventFilter(this);
+    if (design.kind != ControlKind::kLabel) widget->installEventFilter(this);
     controls_[static_cast<std::size_t>(design.control)] = widget;
   }
 

@@ -1,5 +1,6 @@
 #include "base64.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -128,16 +129,10 @@ LineStartEncoder ChooseLineStartEncoder() {
   return EncodeLineStart;
 }
 
-// Writes exactly Base64EncodedLength(bytes.size(), lineBreaks) characters.
-void EncodeInto(std::string_view bytes, bool lineBreaks, char* out) {
-  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-  if (!lineBreaks) {
-    EncodeRun(in, bytes.size(), out);
-    return;
-  }
+// The body lines of the whole lines of [in, in + lines * 57).
+char* EncodeLines(const unsigned char* in, std::size_t lines, char* out) {
   static const LineStartEncoder encodeLineStart = ChooseLineStartEncoder();
-  const unsigned char* const fullLinesEnd = in + bytes.size() / kLineInput * kLineInput;
-  for (; in != fullLinesEnd; in += kLineInput) {
+  for (const unsigned char* const end = in + lines * kLineInput; in != end; in += kLineInput) {
     // 57 bytes: 48, then a double group whose load ends inside the line, and
     // one group.
     out = encodeLineStart(in, out);
@@ -145,8 +140,17 @@ void EncodeInto(std::string_view bytes, bool lineBreaks, char* out) {
     out = EncodeGroup(in + 54, out);
     out = WriteLineBreak(out);
   }
-  out = EncodeRun(in, bytes.size() % kLineInput, out);
-  WriteLineBreak(out);
+  return out;
+}
+
+// The body's form of the last bytes of a body: its lines, the short last
+// line, and the closing line break.
+char* EncodeBodyEnd(std::string_view bytes, char* out) {
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t lines = bytes.size() / kLineInput;
+  out = EncodeLines(in, lines, out);
+  out = EncodeRun(in + lines * kLineInput, bytes.size() % kLineInput, out);
+  return WriteLineBreak(out);
 }
 
 }  // namespace
@@ -160,14 +164,28 @@ std::size_t Base64EncodedLength(std::size_t length, bool lineBreaks) {
 
 TextValue Base64Encode(std::string_view bytes, bool lineBreaks) {
   TextValue result(Base64EncodedLength(bytes.size(), lineBreaks), '\0');
-  EncodeInto(bytes, lineBreaks, result.data());
+  if (lineBreaks) {
+    EncodeBodyEnd(bytes, result.data());
+  } else {
+    EncodeRun(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), result.data());
+  }
   return result;
 }
 
-platform::ByteBuffer Base64EncodeBody(std::string_view body) {
-  platform::ByteBuffer result(Base64EncodedLength(body.size(), true));
-  if (result.data() != nullptr) EncodeInto(body, true, result.data());
-  return result;
+BodyEncoder::BodyEncoder(std::string_view body)
+    : rest_(body), piece_(Base64EncodedLength(std::min(body.size(), kPieceInput), true), '\0') {}
+
+std::string_view BodyEncoder::Next() {
+  if (done_) return {};
+  if (rest_.size() <= kPieceInput) {
+    done_ = true;
+    const char* end = EncodeBodyEnd(rest_, piece_.data());
+    return {piece_.data(), static_cast<std::size_t>(end - piece_.data())};
+  }
+  const char* end = EncodeLines(reinterpret_cast<const unsigned char*>(rest_.data()),
+                                kPieceInput / kLineInput, piece_.data());
+  rest_.remove_prefix(kPieceInput);
+  return {piece_.data(), static_cast<std::size_t>(end - piece_.data())};
 }
 
 }  // namespace smtp

@@ -68,11 +68,11 @@ class ReplyBuffer {
   // Complete once the line that the last CR ends has a space in its fourth
   // byte; without any CR a reply is never complete.
   bool Complete() const {
-    return lastLineStart_ && *lastLineStart_ + 3 < text_ && bytes_[*lastLineStart_ + 3] == ' ';
+    return lastLineStart_ != kNoLine && lastLineStart_ + 3 < text_ && bytes_[lastLineStart_ + 3] == ' ';
   }
 
   // The first three bytes of the last line: the reply code.
-  std::string_view CodeBytes() const { return {bytes_.data() + *lastLineStart_, 3}; }
+  std::string_view CodeBytes() const { return {bytes_.data() + lastLineStart_, 3}; }
   std::string_view Text() const { return {bytes_.data(), text_}; }
   bool Empty() const { return received_ == 0; }
 
@@ -82,7 +82,8 @@ class ReplyBuffer {
   std::size_t text_ = 0;  // bytes before the first NUL
   bool endsAtNul_ = false;
   std::size_t lineStart_ = 0;  // just after the last LF of the text
-  std::optional<std::size_t> lastLineStart_;  // start of the line the last CR ends
+  static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+  std::size_t lastLineStart_ = kNoLine;  // start of the line the last CR ends
 };
 
 enum class ReadEnd { kComplete, kSilence, kClosed, kNetworkError, kTooLong };

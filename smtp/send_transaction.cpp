@@ -81,11 +81,14 @@ bool SmtpSession::RunMailTransaction(const MailMessage& mail) {
 }
 
 bool SmtpSession::SendBody(std::string_view body) {
-  const platform::ByteBuffer encoded = Base64EncodeBody(body);
-  // The encoding is never empty: a buffer without bytes is memory refused.
-  if (encoded.size() != 0 && channel.SendBytes(encoded.view())) return true;
-  lastErrorText = "发送邮件内容失败!";
-  return false;
+  BodyEncoder encoder(body);
+  for (std::string_view piece = encoder.Next(); !piece.empty(); piece = encoder.Next()) {
+    if (!channel.SendBytes(piece)) {
+      lastErrorText = "发送邮件内容失败!";
+      return false;
+    }
+  }
+  return true;
 }
 
 bool SmtpSession::SendRecipient(const MailAddress& mailbox) {

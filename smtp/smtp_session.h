@@ -69,7 +69,7 @@ class SmtpSession {
   void CloseFailedSession();
   // One command line; on failure lastErrorText becomes failureText.
   bool SendCommand(std::string_view line, const char* failureText);
-  // The body's base64 lines, encoded once and handed over in one piece.
+  // The body's base64 lines, each piece sent as soon as it is encoded.
   bool SendBody(std::string_view body);
 };
 

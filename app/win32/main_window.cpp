@@ -2,53 +2,32 @@
 
 #include <string>
 
+#include "window_design.h"
+
 using app::Control;
 
 namespace {
 
-enum class Kind { kButton, kLabel, kLineEdit, kPasswordEdit, kBodyEdit };
+using app::ControlDesign;
+using app::ControlKind;
+using app::kControlDesigns;
+using app::kWindowHeight;
+using app::kWindowWidth;
 
-struct ControlDesign {
-  Control control;
-  Kind kind;
-  int left, top, width, height;  // within the client area
-  const wchar_t* text;           // at creation
-};
-
-// The sixteen controls in the order of the enum.
-constexpr ControlDesign kDesign[app::kControlCount] = {
-    {Control::按钮_登陆邮箱, Kind::kButton, 368, 16, 48, 24, L"登陆"},
-    {Control::按钮1, Kind::kButton, 0, 392, 424, 32, L"发送"},
-    {Control::编辑框_收件邮箱, Kind::kLineEdit, 64, 360, 344, 24, L""},
-    {Control::标签7, Kind::kLabel, 16, 360, 48, 24, L"收件箱："},
-    {Control::标签6, Kind::kLabel, 24, 112, 32, 24, L"内容："},
-    {Control::标签5, Kind::kLabel, 24, 80, 32, 24, L"标题："},
-    {Control::编辑框_内容, Kind::kBodyEdit, 64, 112, 344, 240, L""},
-    {Control::编辑框_标题, Kind::kLineEdit, 64, 80, 344, 24, L""},
-    {Control::标签4, Kind::kLabel, 200, 48, 32, 24, L"密码："},
-    {Control::标签3, Kind::kLabel, 24, 48, 32, 24, L"账号："},
-    {Control::标签2, Kind::kLabel, 200, 16, 32, 24, L"端口："},
-    {Control::标签1, Kind::kLabel, 8, 16, 56, 24, L"SMTP地址："},
-    {Control::编辑框_smtp端口, Kind::kLineEdit, 240, 16, 120, 24, L"25"},
-    {Control::编辑框_发信账号, Kind::kLineEdit, 64, 48, 120, 24, L""},
-    {Control::编辑框_发信密码, Kind::kPasswordEdit, 240, 48, 120, 24, L""},
-    {Control::编辑框_SMTP地址, Kind::kLineEdit, 64, 16, 120, 24, L""},
-};
-
-constexpr int kWindowWidth = 432;  // frame and title bar included
-constexpr int kWindowHeight = 458;
 constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL
 constexpr wchar_t kWindowClass[] = L"MailSenderMainWindow";
 constexpr char kDefaultCaption[] = "信息：";
 
 constexpr int Index(Control control) { return static_cast<int>(control); }
 
-constexpr bool InEnumOrder() {
-  for (int i = 0; i < app::kControlCount; ++i)
-    if (Index(kDesign[i].control) != i) return false;
-  return true;
+// A text of the design as the wide text the controls take.
+std::wstring WideText(const char8_t* utf8) {
+  const char* bytes = reinterpret_cast<const char*>(utf8);
+  const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+  std::wstring wide(length > 1 ? length - 1 : 0, L'\0');
+  if (length > 1) MultiByteToWideChar(CP_UTF8, 0, bytes, -1, wide.data(), length);
+  return wide;
 }
-static_assert(InEnumOrder(), "kDesign is indexed by the control");
 
 struct ClassAndStyle {
   const wchar_t* className;
@@ -56,18 +35,18 @@ struct ClassAndStyle {
   DWORD extendedStyle;
 };
 
-ClassAndStyle StyleOf(Kind kind) {
+ClassAndStyle StyleOf(ControlKind kind) {
   constexpr DWORD kEdit = WS_TABSTOP | ES_LEFT;
   switch (kind) {
-    case Kind::kButton:
+    case ControlKind::kButton:
       return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE, 0};
-    case Kind::kLabel:
+    case ControlKind::kLabel:
       return {L"STATIC", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0};
-    case Kind::kLineEdit:
+    case ControlKind::kLineEdit:
       return {L"EDIT", kEdit | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
-    case Kind::kPasswordEdit:
+    case ControlKind::kPasswordEdit:
       return {L"EDIT", kEdit | ES_AUTOHSCROLL | ES_PASSWORD, WS_EX_CLIENTEDGE};
-    case Kind::kBodyEdit:
+    case ControlKind::kBodyEdit:
       // Wraps at the right edge and has no scroll bars; Enter breaks the line.
       return {L"EDIT", kEdit | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, WS_EX_CLIENTEDGE};
   }
@@ -115,18 +94,18 @@ bool MainWindow::Create(HINSTANCE instance) {
   // Tab follows the order of creation, and the focus order is the design
   // list read from its end: the controls are made from the last to the first.
   for (int i = app::kControlCount - 1; i >= 0; --i) {
-    const ControlDesign& design = kDesign[i];
+    const ControlDesign& design = kControlDesigns[i];
     const ClassAndStyle kind = StyleOf(design.kind);
     HWND control = CreateWindowExW(
-        kind.extendedStyle, kind.className, design.text, WS_CHILD | WS_VISIBLE | kind.style,
+        kind.extendedStyle, kind.className, WideText(design.text).c_str(), WS_CHILD | WS_VISIBLE | kind.style,
         design.left, design.top, design.width, design.height, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, nullptr);
     if (control == nullptr) return false;
     controls_[static_cast<std::size_t>(i)] = control;
     SendMessageW(control, WM_SETFONT, font, FALSE);
-    if (design.kind == Kind::kPasswordEdit) SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
+    if (design.kind == ControlKind::kPasswordEdit) SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
     // No limit of the box's own: as much as the platform holds.
-    if (design.kind != Kind::kButton && design.kind != Kind::kLabel)
+    if (design.kind != ControlKind::kButton && design.kind != ControlKind::kLabel)
       SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
   }
   return true;
