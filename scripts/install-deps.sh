@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool
   desktop-file-utils
   dpkg-dev file
+  clang libfuzzer-14-dev
 )
 # Another build names its own packages: make windows.
 [ $# -eq 0 ] || packages=("$@")

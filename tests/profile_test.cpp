@@ -101,6 +101,8 @@ TEST_F(ProfileTest, WritingChangesOnlyTheValueOrAddsOneLine) {
       {"key added to a last line without a break", kFile, "Last", "y", "2",
        ";top comment\n[Other]\nHost = keep\n\n[Mail]  \n; note\n  HOST = old value \nPort=25\n\n"
        "; about Last\n[Last]\nx=1\r\ny=2\r\n"},
+      {"key added to a last line cut between CR and LF", "[S]\r\nx=1\r", "S", "y", "2",
+       "[S]\r\nx=1\r\r\ny=2\r\n"},
       {"section added at the end", kFile, "New", "k", "v",
        ";top comment\n[Other]\nHost = keep\n\n[Mail]  \n; note\n  HOST = old value \nPort=25\n\n"
        "; about Last\n[Last]\nx=1\r\n[New]\r\nk=v\r\n"},
@@ -127,6 +129,8 @@ TEST_F(ProfileTest, RefusesWhatOneLineCannotHold) {
       {"line feed in the key", kBefore, "S", "k\nj", "1", kBefore},
       {"equals sign in the key", kBefore, "S", "k=j", "1", kBefore},
       {"bracket in the section", kBefore, "S]", "k", "1", kBefore},
+      {"section ending in a lead byte that would swallow its bracket", kBefore, "S\xD6", "k", "1",
+       kBefore},
       {"empty key", kBefore, "S", " ", "1", kBefore},
       {"empty section", kBefore, "", "k", "1", kBefore},
   };

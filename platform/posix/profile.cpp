@@ -121,7 +121,8 @@ Location Find(std::string_view text, std::string_view section, std::string_view 
         return where;
       }
       where.sectionEnd = line.next;
-      where.sectionEndHasBreak = line.next > line.contentEnd;
+      // Only an LF ends a line: a file cut between CR and LF has none.
+      where.sectionEndHasBreak = text[line.next - 1] == '\n';
     }
     begin = line.next;
   }
@@ -202,6 +203,13 @@ bool ReplaceFile(const std::string& fileName, std::string_view content) {
   return true;
 }
 
+// True when "]" after name is the first single "]" of the line, as the reader
+// finds it: name holds none, and its last byte is no lead byte that would take
+// the "]" for the second half of a character.
+bool ClosesSectionLine(std::string_view name) {
+  return FindSingleByte(std::string(name).append("]"), ']') == name.size();
+}
+
 bool HasLineBreak(std::string_view text) { return text.find_first_of(kLineBreak) != std::string_view::npos; }
 
 }  // namespace
@@ -229,7 +237,7 @@ bool WriteProfileString(const std::string& fileName, std::string_view section,
   key = Trim(key);
   // Names and values that one line could not hold so that they read back.
   if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || FindSingleByte(section, ']') != std::string_view::npos ||
+      HasLineBreak(value) || !ClosesSectionLine(section) ||
       key.find('=') != std::string_view::npos || key.front() == '[' || key.front() == ';') {
     return false;
   }
