@@ -57,7 +57,10 @@ class ReplyBuffer {
         break;
       }
       if (byte == '\n') lineStart_ = i + 1;
-      if (byte == '\r') lastLineStart_ = lineStart_;
+      if (byte == '\r') {
+        lastLineStart_ = lineStart_;
+        lastCr_ = i;
+      }
       text_ = i + 1;
     }
     received_ = end;
@@ -66,9 +69,14 @@ class ReplyBuffer {
   bool TooLong() const { return received_ > kMaxReplyBytes; }
 
   // Complete once the line that the last CR ends has a space in its fourth
-  // byte; without any CR a reply is never complete.
+  // byte, or is a code alone (a last line may end right after its code);
+  // without any CR a reply is never complete.
   bool Complete() const {
-    return lastLineStart_ != kNoLine && lastLineStart_ + 3 < text_ && bytes_[lastLineStart_ + 3] == ' ';
+    if (lastLineStart_ == kNoLine) return false;
+    if (lastLineStart_ + 3 < text_ && bytes_[lastLineStart_ + 3] == ' ') return true;
+    const auto isDigit = [this](std::size_t at) { return bytes_[at] >= '0' && bytes_[at] <= '9'; };
+    return lastCr_ == lastLineStart_ + 3 && isDigit(lastLineStart_) && isDigit(lastLineStart_ + 1) &&
+           isDigit(lastLineStart_ + 2);
   }
 
   // The first three bytes of the last line: the reply code.
@@ -84,6 +92,7 @@ class ReplyBuffer {
   std::size_t lineStart_ = 0;  // just after the last LF of the text
   static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
   std::size_t lastLineStart_ = kNoLine;  // start of the line the last CR ends
+  std::size_t lastCr_ = kNoLine;
 };
 
 enum class ReadEnd { kComplete, kSilence, kClosed, kNetworkError, kTooLong };

@@ -93,6 +93,10 @@ std::vector<ReplyCase> ReplyCases() {
       {"no_digits_read_as_zero", Script().Send("xyz hello\r\n"), 0, true, 0, "hello", {"hello"}, {""}},
       {"no_match_by_class", Script().Send("251 later\r\n"), 250, false, 251, "later", {"later"}, {""}},
       {"code_alone_keeps_bytes", Script().Send("554 \r\n"), 250, false, 554, "554 \r\n", {}, {}},
+      // A last line may end right after its code.
+      {"bare_code_completes", Script().Send("250-mail.test\r\n250\r\n"), 250, true, 250, "mail.test",
+       {"mail.test"}, {""}},
+      {"three_letters_do_not", Script().Send("abc\r\n"), 250, false, -1, "abc\r\n", {}, {}},
       {"inner_blanks_kept", Script().Send("250-AUTH   LOGIN  PLAIN  \r\n250 OK\r\n"), 250, true, 250,
        "OK", {"AUTH", "OK"}, {"LOGIN  PLAIN", ""}},
       {"four_line_example",
