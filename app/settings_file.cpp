@@ -40,7 +40,7 @@ std::string_view SkipLeadingControls(std::string_view text) {
 std::string SettingsPath() {
   std::string folder = platform::DesktopFolder();
   // Without a desktop folder the file lies in the root folder.
-  if (folder.empty()) folder = "/";
+  if (folder.empty()) folder.push_back('/');
   return folder.append(reinterpret_cast<const char*>(kFileName.data()), kFileName.size());
 }
 
