@@ -1,10 +1,11 @@
 // Network faults and hostile servers, one table: a scripted server fails the
 // session at one point of the connect or of the send. For each case the
-// result text is the one the design gives (the window shows "连接失败 请检查！"
+// session leaves the text the user is shown (the window shows "连接失败 请检查！"
 // for every failed connect, and a failed send's text behind "发送失败："), the
-// process survives (no crash, no SIGPIPE), the session is in the state the
-// design gives, the next send on the same session fails cleanly at once, and
-// a connect to a sound server afterwards sends a mail as usual.
+// process survives (no crash, no SIGPIPE), a failed connect leaves the session
+// closed and a failed send leaves it open, the next send on the same session
+// fails cleanly at once, and a connect to a sound server afterwards sends a
+// mail as usual.
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
