@@ -2,9 +2,9 @@
 // input chooses, the server closing after the last one. What the read leaves
 // must be what a plain reading of the reply rules gives for the bytes it took:
 // it stops at the first received end at which the reply is complete (the line
-// that the last CR ends, before any NUL, has a space in its fourth byte), or
-// at the close; the code, the keyword and parameter lines, lastErrorText and
-// the result follow from those bytes alone. And a chunking that splits no
+// that the last CR ends, before any NUL, has a space in its fourth byte or is
+// three digits alone), or at the close; the code, the keyword and parameter
+// lines, lastErrorText and the result follow from those bytes alone. And a chunking that splits no
 // reply where it could already be complete changes no result.
 #include <netinet/in.h>
 #include <poll.h>
@@ -52,6 +52,8 @@ std::optional<std::size_t> CompleteLineStart(std::string_view bytes) {
   std::size_t start = cr;
   while (start > 0 && text[start - 1] != '\n') --start;
   if (start + 3 < text.size() && text[start + 3] == ' ') return start;
+  const auto digit = [&](std::size_t at) { return text[at] >= '0' && text[at] <= '9'; };
+  if (cr == start + 3 && digit(start) && digit(start + 1) && digit(start + 2)) return start;
   return std::nullopt;
 }
 
