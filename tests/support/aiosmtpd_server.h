@@ -1,9 +1,10 @@
 #pragma once
-#include <sys/types.h>
-
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace test_support {
 
@@ -39,8 +40,7 @@ class AiosmtpdServer {
 
   std::string folder_;
   std::string error_;
-  pid_t pid_ = -1;
-  int inputFd_ = -1;  // the server's standard input: it stops when this closes
+  std::optional<ChildProcess> server_;
   int port_ = 0;
 };
 

@@ -45,13 +45,28 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& environment) {
+                           const std::vector<std::string>& environment,
+                           const ChildOptions& options) {
+  int input[2] = {-1, -1};
   int output[2];
-  if (argv.empty() || pipe2(output, O_CLOEXEC) != 0) return;
+  if (argv.empty() || (options.inputPipe && pipe2(input, O_CLOEXEC) != 0)) return;
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    if (options.inputPipe) {
+      close(input[0]);
+      close(input[1]);
+    }
+    return;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (options.inputPipe)
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  else
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  if (!options.errorLog.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, options.errorLog.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
   std::vector<std::string> arguments = argv;
   std::vector<std::string> variables = ChildEnvironment(environment);
   const std::vector<char*> argp = Pointers(arguments);
@@ -60,9 +75,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   posix_spawn_file_actions_destroy(&actions);
   close(output[1]);
   output_ = output[0];
+  if (options.inputPipe) {
+    close(input[0]);
+    input_ = input[1];
+  }
 }
 
 ChildProcess::~ChildProcess() {
+  if (input_ >= 0) close(input_);
   if (pid_ > 0 && !Wait(0)) {
     kill(pid_, SIGTERM);
     if (!Wait(2000)) {

@@ -9,14 +9,22 @@ namespace test_support {
 
 // A program a test starts and always stops: the destructor ends it (SIGTERM,
 // then SIGKILL after a bounded wait) unless it has ended already.
+struct ChildOptions {
+  // The child's standard input is a pipe held open while its ChildProcess
+  // lives, for a child that ends when its input closes; else /dev/null.
+  bool inputPipe = false;
+  // Standard error is appended to this file; inherited when empty.
+  std::string errorLog;
+};
+
 class ChildProcess {
  public:
   // argv[0] is the program's path. environment changes this process's
   // environment for the child: "NAME=value" sets a variable, "NAME" alone
-  // removes it. Standard input is /dev/null; standard output is read through
-  // Output(); standard error is inherited.
-  explicit ChildProcess(const std::vector<std::string>& argv,
-                        const std::vector<std::string>& environment = {});
+  // removes it. Standard output is read through ReadLine and ReadRest.
+  ChildProcess(const std::vector<std::string>& argv,
+               const std::vector<std::string>& environment = {},
+               const ChildOptions& options = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -33,6 +41,7 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
+  int input_ = -1;
   int output_ = -1;
   std::string pending_;
   std::optional<int> exitCode_;

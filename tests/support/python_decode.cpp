@@ -1,16 +1,13 @@
 #include "python_decode.h"
 
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace test_support {
 namespace {
@@ -30,17 +27,6 @@ out += message.get_payload(decode=True) or b''
 with open(sys.argv[2], 'wb') as f:
     f.write(out)
 )";
-
-bool RunPython(const std::string& input, const std::string& output) {
-  const char* argv[] = {"/usr/bin/python3", "-c", kScript, input.c_str(), output.c_str(), nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-    return false;
-  }
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // Splits the script's output; false when it is cut short.
 bool ReadDecoded(const std::string& raw, DecodedMail& mail) {
@@ -70,7 +56,7 @@ std::optional<DecodedMail> DecodeMailWithPython(std::string_view mail) {
   {
     std::ofstream(input, std::ios::binary).write(mail.data(), mail.size());
   }
-  if (RunPython(input, output)) {
+  if (RunCommand({"/usr/bin/python3", "-c", kScript, input, output})) {
     std::ifstream in(output, std::ios::binary);
     const std::string raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     DecodedMail decoded;
